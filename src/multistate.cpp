@@ -235,7 +235,7 @@ void mscap(double x, int c, long long a, const Table& psi, const Table& R, const
 
 void simmscap(double N, const Table& psi, const Table& R, const Table& p,
               const std::vector<double>& dlta) {
-  long long n = new_sdh_opt > 0 ? 1 : static_cast<long long>(N + 0.5);
+  long long n = new_sdh_opt > 0 ? 1 : static_cast<long long>(std::trunc(N + 0.5));
   const int T = NUMOCC;
   std::string row;
   char number[400];

@@ -121,6 +121,22 @@ void history_row(std::string& row, const std::string& text, bool with_count, dou
   row += '\n';
 }
 
+namespace {
+
+// The data rows of one history: in deterministic mode one row carrying the count, in
+// stochastic mode 'rows' identical rows without it. 'row' is scratch space.
+void write_history_rows(std::string& row, const std::string& text, double count, long long rows) {
+  if (determ != 0) {
+    history_row(row, text, true, count);
+    write_repeated(fp2, row, 1);
+  } else {
+    history_row(row, text, false, 0.0);
+    write_repeated(fp2, row, rows);
+  }
+}
+
+}  // namespace
+
 void closing_lines(FILE* stream) {
   put(stream, "0\n0\n");
 }
@@ -142,13 +158,7 @@ void single_species_pass() {
     binrep(code, nper, text);
     put(fp, "%s %lf;\n", text.c_str(), count);
     if (LIST != 0) std::fprintf(stderr, ">%s %lf;\n", text.c_str(), count);
-    if (determ != 0) {
-      history_row(row, text, true, count);
-      write_repeated(fp2, row, 1);
-    } else {
-      history_row(row, text, false, 0.0);
-      write_repeated(fp2, row, rounded(count));
-    }
+    write_history_rows(row, text, count, rounded(count));
   }
   closing_lines(fp2);
 }
@@ -170,13 +180,7 @@ void two_species_pass() {
     if (!(count > 0)) continue;
     base3rep(code, nper, text);
     put(fp, "%s %f\n", text.c_str(), count);
-    if (determ != 0) {
-      history_row(row, text, true, count);
-      write_repeated(fp2, row, 1);
-    } else {
-      history_row(row, text, false, 0.0);
-      write_repeated(fp2, row, rounded(nx2[code]));
-    }
+    write_history_rows(row, text, count, rounded(nx2[code]));
   }
   closing_lines(fp2);
 }

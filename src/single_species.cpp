@@ -114,7 +114,7 @@ int caphis3(double sites) {
       if (unif() < pa[k - 1]) history = static_cast<char>('0' + occupied * available);
       const double change = (occupied == 0 && SSOCC == 0) ? gam[k] : eps[k];
       if (unif() < change) occupied = 1 - occupied;
-      row[2 * (k - 1)] = history;
+      row[2 * static_cast<size_t>(k - 1)] = history;
       text[k - 1] = history;
     }
     put(fp, "%s %d;\n", text.c_str(), NOBS);
