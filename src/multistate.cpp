@@ -73,7 +73,8 @@ void print_mscaphis(long long code, double count) {
   }
   row += '\n';
   write_repeated(fp2, row, n);
-  if (n > 0) nout += n;
+  // Only rows that reached the temporary file count toward the header.
+  if (n > 0 && fp2 != nullptr) nout += n;
 }
 
 void ms_open_files() {
@@ -82,9 +83,11 @@ void ms_open_files() {
 }
 
 void ms_assemble_files() {
+  // A temporary file that could not be written holds no rows of this run: it is not read back.
+  const bool tmp_written = fp2 != nullptr;
   close_output(fp, "occusim.inp");
   close_output(fp2, "occusim.tmp");
-  FILE* tmp = open_output("occusim.tmp", "r");
+  FILE* tmp = tmp_written ? open_output("occusim.tmp", "r") : nullptr;
   fp2 = open_output("occusim.sdh");
   header_line(fp2, nout, NUMOCC);
   if (tmp != nullptr) {
@@ -257,7 +260,7 @@ void simmscap(double N, const Table& psi, const Table& R, const Table& p,
     }
     row += '\n';
     write_repeated(fp2, row, 1);
-    ++nout;
+    if (fp2 != nullptr) ++nout;
   }
 }
 
