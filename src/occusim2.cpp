@@ -211,21 +211,24 @@ int check_run(int argc, char** argv, const DriverValues& v) {
   return 0;
 }
 
-// Steps 11 and 12: tables sized for the run that was checked, every new slot 0.
-void size_tables(const DriverValues& v) {
+// Steps 11 and 12: tables sized for the run that was checked, every new slot 0. Returns 1
+// (refusal printed) when the covariate table cannot be allocated.
+int size_tables(const DriverValues& v) {
   const long long T = v.T;
-  if (MS2 != 0 || MULTISTATE != 0) return;
+  if (MS2 != 0 || MULTISTATE != 0) return 0;
   long long detection = T;
   if (TWOSP != 0) detection = 5 * T;
   if (METH >= 1 && !(v.lambda > 0)) detection = std::max(detection, METH * T);
   pa.resize(static_cast<size_t>(detection) + 1, 0.0);
   eps.assign(static_cast<size_t>(std::max(T + 1, 3LL)), 0.0);
   gam.assign(static_cast<size_t>(std::max(T + 1, 3LL)), 0.0);
-  if (v.lambda > 0 || (SIMTYPE == 2 && TWOSP == 0)) return;
+  if (v.lambda > 0) return 0;
+  if (SIMTYPE == 2 && TWOSP == 0) return ncovs > 0 ? reserve_covariates(v.N) : 0;
   long long bits = METH >= 2 ? METH * T : T;
   if (TWOSP != 0) bits = 2 * T;
   nx.assign(static_cast<size_t>(std::max(1LL << bits, 4LL)), 0.0);
   if (TWOSP != 0) nx2.assign(nx.size(), 0.0);
+  return 0;
 }
 
 int close_files(int status) {
@@ -267,7 +270,7 @@ int run_steps(int argc, char** argv) {
     return 1;
   }
   if (check_run(argc, argv, v) != 0) return 1;
-  size_tables(v);
+  if (size_tables(v) != 0) return 1;
   if (determ == 0) {
     seed_stream(v.seed);
     if (QUIET == 0) {
@@ -310,7 +313,8 @@ int run_steps(int argc, char** argv) {
   fp2 = open_output("occusim.sdh");
   if (v.lambda > 0) return close_files(do_royle(v.N, T, v.lambda, psi, v.seed));
   if (METH >= 1) {
-    for (int m = 1; m <= METH; ++m) {
+    // A wide counter: with T = 0 no layout check bounds METH, and it may be INT_MAX.
+    for (long long m = 1; m <= METH; ++m) {
       for (int j = 1; j <= T; ++j) {
         pa[static_cast<size_t>(j - 1) * METH + (m - 1)] =
             to_real(argv[3 + static_cast<long long>(m - 1) * T + j]);
@@ -352,7 +356,7 @@ void print_run_report(double N) {
   std::fprintf(stderr, "T=%d N=%lf psi=%lf\n", T, N, psi);
   if (METH != 0) {
     std::fprintf(stderr, "p=\n");
-    for (int m = 1; m <= METH; ++m) {
+    for (long long m = 1; m <= METH; ++m) {
       for (int j = 1; j <= T; ++j) {
         std::fprintf(stderr, " %lf", pa[static_cast<size_t>(j - 1) * METH + (m - 1)]);
       }

@@ -82,20 +82,26 @@ double get_occ_with_covs(int site) {
   return 1.0 / (1.0 + std::exp(-x));
 }
 
+int reserve_covariates(double sites) {
+  const int n = static_cast<int>(sites);
+  try {
+    cov.assign(static_cast<size_t>(ncovs), std::vector<double>());
+    for (auto& row : cov) row.reserve(n > 0 ? static_cast<size_t>(n) : 0);
+  } catch (const std::bad_alloc&) {
+    std::vector<std::vector<double>>().swap(cov);
+    return refuse("cannot allocate the covariate table of %d covariates for %d sites", ncovs, n);
+  }
+  return 0;
+}
+
 int caphis3(double sites) {
   // Only the whole part of 'sites' is simulated: the header counts it, and so must the rows.
   const int n = static_cast<int>(sites);
   const int T = nper;
   header_line(fp2, static_cast<long long>(n) * NOBS, T);
-  try {
-    cov.assign(static_cast<size_t>(ncovs), std::vector<double>());
-    for (auto& row : cov) row.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  } catch (const std::bad_alloc&) {
-    std::vector<std::vector<double>>().swap(cov);
-    return refuse("cannot allocate the covariate table of %d covariates for %d sites", ncovs, n);
-  }
+  if (cov.size() != static_cast<size_t>(ncovs) && reserve_covariates(sites) != 0) return 1;
   for (auto& row : cov) {
-    for (int j = 0; j < n; ++j) row[j] = rand_norm();
+    for (int j = 0; j < n; ++j) row.push_back(rand_norm());
   }
   std::string row(2 * static_cast<size_t>(T) + 1, '\t');
   row.back() = '\n';

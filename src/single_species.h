@@ -19,6 +19,10 @@ void caphis_scorr(int code, double sites, int occasion, int carry, int prev);
 // coef[0] + sum of coef[k] * cov[k-1][site].
 double get_occ_with_covs(int site);
 
+// Creates the covariate table with room for the whole part of 'sites' values per covariate,
+// before any file is opened; returns 1 (refusal printed) when it cannot be allocated.
+int reserve_covariates(double sites);
+
 // Site-by-site simulation of 'sites' sites (the whole part is used): writes the header,
 // NOBS rows and one list line per site, then the covariate block. Returns 0, or 1 when the
 // covariate table cannot be allocated.
