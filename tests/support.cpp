@@ -111,6 +111,7 @@ Outcome run_inprocess(const std::vector<std::string>& args) {
   for (auto& s : storage) argv.push_back(s.data());
   argv.push_back(nullptr);
   Outcome outcome;
+  occusim::reset_settings();
   std::fflush(stdout);
   outcome.status = occusim::run(static_cast<int>(storage.size()), argv.data());
   std::fflush(stdout);
