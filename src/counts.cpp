@@ -31,6 +31,12 @@ int check_royle(double N, double lambda) {
     return refuse("the count model's %.0f sites exceed the limit of 2147483647", n);
   }
   const double m = std::trunc(n * lambda);
+  // An infinite lambda gives no number at all (0 sites times it is a NaN, whose printed sign
+  // differs between machines): say so rather than print it.
+  if (!std::isfinite(m)) {
+    return refuse("the count model's number of individuals is not finite (n=%.0f, lambda=%g)", n,
+                  lambda);
+  }
   if (!(std::fabs(m) <= kMaxCount)) {
     return refuse("the count model's %.0f individuals exceed the limit of 2147483647", m);
   }

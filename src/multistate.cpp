@@ -84,12 +84,14 @@ void ms_open_files() {
 
 void ms_assemble_files() {
   // A temporary file that could not be written holds no rows of this run: it is not read back.
-  const bool tmp_written = fp2 != nullptr;
+  // Nor is one whose writes failed: read back, a link to /dev/full would yield zeros forever.
+  const bool tmp_opened = fp2 != nullptr;
   close_output(fp, "occusim.inp");
-  close_output(fp2, "occusim.tmp");
+  const bool tmp_written = close_output(fp2, "occusim.tmp") && tmp_opened;
   FILE* tmp = tmp_written ? open_output("occusim.tmp", "r") : nullptr;
   fp2 = open_output("occusim.sdh");
-  header_line(fp2, nout, NUMOCC);
+  // The header counts the rows this file receives: none when the temporary file is not read.
+  header_line(fp2, tmp != nullptr ? nout : 0, NUMOCC);
   if (tmp != nullptr) {
     char buffer[1 << 16];
     size_t got;

@@ -182,7 +182,13 @@ int check_run(int argc, char** argv, const DriverValues& v) {
     return refuse("the METH=%d layout needs %lld values for T=%d; the command line has %d", METH,
                   3 + methods_by_occasions, T, argc - 1);
   }
-  const bool stochastic_tree = determ == 0 && SIMTYPE != 2;
+  // Each method gives every occasion a history position, so no run holds more than 24 of
+  // them; with T = 0 no layout bounds METH, and INT_MAX methods would loop past int.
+  if (METH > kMaxPositions) {
+    return refuse("METH=%d exceeds the limit of %lld methods", METH, kMaxPositions);
+  }
+  // 2SP takes precedence over SIMTYPE: with both, the run is still a tree.
+  const bool stochastic_tree = determ == 0 && (SIMTYPE != 2 || TWOSP != 0);
   if (TWOSP != 0) {
     if (T > kMaxTwoSpeciesOccasions) {
       return refuse("a two-species history of %d occasions exceeds the limit of %lld", T,
@@ -313,8 +319,7 @@ int run_steps(int argc, char** argv) {
   fp2 = open_output("occusim.sdh");
   if (v.lambda > 0) return close_files(do_royle(v.N, T, v.lambda, psi, v.seed));
   if (METH >= 1) {
-    // A wide counter: with T = 0 no layout check bounds METH, and it may be INT_MAX.
-    for (long long m = 1; m <= METH; ++m) {
+    for (int m = 1; m <= METH; ++m) {
       for (int j = 1; j <= T; ++j) {
         pa[static_cast<size_t>(j - 1) * METH + (m - 1)] =
             to_real(argv[3 + static_cast<long long>(m - 1) * T + j]);
@@ -356,7 +361,7 @@ void print_run_report(double N) {
   std::fprintf(stderr, "T=%d N=%lf psi=%lf\n", T, N, psi);
   if (METH != 0) {
     std::fprintf(stderr, "p=\n");
-    for (long long m = 1; m <= METH; ++m) {
+    for (int m = 1; m <= METH; ++m) {
       for (int j = 1; j <= T; ++j) {
         std::fprintf(stderr, " %lf", pa[static_cast<size_t>(j - 1) * METH + (m - 1)]);
       }
