@@ -44,9 +44,13 @@ std::string command_line(long long sites) {
   return line + " SEED=1 QUIET";
 }
 
-long long written_bytes() {
-  return static_cast<long long>(std::filesystem::file_size("occusim.sdh") +
-                                std::filesystem::file_size("occusim.inp"));
+// Bytes of both files of the last iteration, which are then removed for the next one.
+long long take_written_bytes() {
+  const auto bytes =
+      std::filesystem::file_size("occusim.sdh") + std::filesystem::file_size("occusim.inp");
+  std::filesystem::remove("occusim.sdh");
+  std::filesystem::remove("occusim.inp");
+  return static_cast<long long>(bytes);
 }
 
 void BM_WriterPass(benchmark::State& state) {
@@ -60,9 +64,7 @@ void BM_WriterPass(benchmark::State& state) {
     occusim::close_output(occusim::fp, "occusim.inp");
     occusim::close_output(occusim::fp2, "occusim.sdh");
     state.PauseTiming();
-    bytes += written_bytes();
-    std::filesystem::remove("occusim.sdh");
-    std::filesystem::remove("occusim.inp");
+    bytes += take_written_bytes();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(bytes);
@@ -83,9 +85,7 @@ void BM_StochasticRun(benchmark::State& state) {
   for (auto _ : state) {
     if (occusim::bench::run_line(line) != 0) state.SkipWithError("run failed");
     state.PauseTiming();
-    bytes += written_bytes();
-    std::filesystem::remove("occusim.sdh");
-    std::filesystem::remove("occusim.inp");
+    bytes += take_written_bytes();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(bytes);

@@ -16,8 +16,6 @@ namespace occusim {
 
 namespace {
 
-constexpr double kMaxCount = 2147483647.0;
-
 // Number of sites: halves go down (10.5 gives 10, 10.6 gives 11).
 double site_count(double N) {
   return std::trunc(N + 0.4999);

@@ -2,10 +2,8 @@
 // History codes are decimal, one digit per occasion, occasion 1 most significant.
 #include "multistate.h"
 
-#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "draws.h"
@@ -18,7 +16,6 @@ namespace {
 
 // Longest tree run: a code of 18 decimal digits still fits a 64-bit integer.
 constexpr int kMaxTreeOccasions = 18;
-constexpr double kMaxCount = 2147483647.0;
 
 // 10^e for 0 <= e <= 18; a digit weight past the last occasion is 0.
 long long digit_weight(int e) {
@@ -26,12 +23,6 @@ long long digit_weight(int e) {
   if (e < 0) return 0;
   for (int i = 0; i < e; ++i) w *= 10;
   return w;
-}
-
-int occasions_of(char** argv) {
-  const int T = to_int(argv[1]);
-  if (T == INT_MIN) return INT_MAX;
-  return T < 0 ? -T : T;
 }
 
 // Walks the model's positional values from argument 1; the layout was checked beforehand.
@@ -109,7 +100,7 @@ void ms_assemble_files() {
 }
 
 int check_multistate(int argc, char** argv) {
-  const long long T = occasions_of(argv);
+  const long long T = occasions(argv[1]);
   if (SIMTYPE != 2 && T > kMaxTreeOccasions) {
     return refuse("a multistate tree of %lld occasions exceeds the limit of %d", T,
                   kMaxTreeOccasions);
@@ -132,7 +123,7 @@ int check_multistate(int argc, char** argv) {
 int check_multistate2(int argc, char** argv) {
   const long long S = NSTATES;
   if (S < 1 || S > 10) return refuse("NSTATES=%lld is outside the limit of 1 to 10", S);
-  const long long T = occasions_of(argv);
+  const long long T = occasions(argv[1]);
   if (T > kMaxTreeOccasions) {
     return refuse("a multistate tree of %lld occasions exceeds the limit of %d", T,
                   kMaxTreeOccasions);
@@ -147,7 +138,7 @@ int check_multistate2(int argc, char** argv) {
 
 int do_multistate_sim(int argc, char** argv) {
   (void)argc;
-  NUMOCC = occasions_of(argv);
+  NUMOCC = occasions(argv[1]);
   const int T = NUMOCC;
   const size_t cols = T > 0 ? static_cast<size_t>(T) : 1;
   Table psi(static_cast<size_t>(NSTATES), std::vector<double>(cols, 0.0));
@@ -268,7 +259,7 @@ void simmscap(double N, const Table& psi, const Table& R, const Table& p,
 
 int do_multistate_sim2(int argc, char** argv) {
   (void)argc;
-  NUMOCC = occasions_of(argv);
+  NUMOCC = occasions(argv[1]);
   const int T = NUMOCC;
   const int S = NSTATES;
   const size_t cols = T > 0 ? static_cast<size_t>(T) : 1;

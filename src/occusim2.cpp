@@ -27,7 +27,6 @@ constexpr long long kMaxPositions = 24;
 constexpr long long kMaxTwoSpeciesOccasions = 12;
 // Longest site-by-site or count run: its tables hold T + 1 slots.
 constexpr long long kMaxOccasions = 10000000;
-constexpr double kMaxCount = 2147483647.0;
 
 const char* const kUsage[] = {
     "usage occusim2 T N psi p p p... eps eps eps... gam gam gam ...[opts]      or\n",
@@ -90,13 +89,7 @@ const char* value_after(const char* word, size_t skip) {
   return std::strlen(word) < skip ? "" : word + skip;
 }
 
-long clamp_long(long long value) {
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<long>(value);
-}
-
-// Step 8: every argument is tested against every keyword, as a substring.
+// The option scan: every argument is tested against every keyword, as a substring.
 void scan_options(int argc, char** argv, DriverValues& v) {
   v.first_option = argc;
   for (int k = 1; k < argc; ++k) {
@@ -127,8 +120,8 @@ void scan_options(int argc, char** argv, DriverValues& v) {
     if (has("SDHF")) new_sdh_opt = 1;
     has("K=");
     if (has("LAMBDA=")) v.lambda = to_real(value_after(word, 7));
-    if (has("SEED")) v.seed = clamp_long(std::strtoll(value_after(word, 5), nullptr, 10));
-    if (has("seed")) v.seed = clamp_long(std::strtoll(value_after(word, 5), nullptr, 10));
+    if (has("SEED")) v.seed = to_int(value_after(word, 5));
+    if (has("seed")) v.seed = to_int(value_after(word, 5));
     if (has("NCOVS")) {
       ncovs = to_int(value_after(word, 6));
       v.coefficient_start = k + 1;
@@ -137,7 +130,7 @@ void scan_options(int argc, char** argv, DriverValues& v) {
   }
 }
 
-// Step 9: the covariate coefficients, refused when the command line cannot hold them.
+// The covariate coefficients, refused when the command line cannot hold them.
 int read_coefficients(int argc, char** argv, const DriverValues& v) {
   if (ncovs < 0) return refuse("NCOVS=%d is negative; the limit is 0 or more", ncovs);
   const long long last = static_cast<long long>(v.coefficient_start) + ncovs - 1;
@@ -217,7 +210,7 @@ int check_run(int argc, char** argv, const DriverValues& v) {
   return 0;
 }
 
-// Steps 11 and 12: tables sized for the run that was checked, every new slot 0. Returns 1
+// Tables sized for the run that was checked, every new slot 0. Returns 1
 // (refusal printed) when the covariate table cannot be allocated.
 int size_tables(const DriverValues& v) {
   const long long T = v.T;
@@ -246,17 +239,13 @@ int close_files(int status) {
 
 int run_steps(int argc, char** argv) {
   DriverValues v;
-  v.seed = clamp_long(static_cast<long long>(std::time(nullptr)));
+  v.seed = static_cast<long>(std::min<long long>(std::time(nullptr), INT_MAX));
   if (argc < 5) {
     print_usage();
     return 1;
   }
-  v.T = to_int(argv[1]);
-  determ = 1;
-  if (v.T < 0) {
-    v.T = v.T == INT_MIN ? INT_MAX : -v.T;
-    determ = 0;
-  }
+  determ = to_int(argv[1]) < 0 ? 0 : 1;
+  v.T = occasions(argv[1]);
   const int T = v.T;
   nper = T;
   v.N = to_real(argv[2]);

@@ -41,6 +41,9 @@ void single_species_pass();
 // Writer pass of the two-species tree: both files from nx over nper occasions; fills nx2.
 void two_species_pass();
 
+// Largest number of sites, rows or individuals a run may turn into an integer count.
+constexpr double kMaxCount = 2147483647.0;
+
 // The one form of a refusal: "occusim2: " and the message on the standard error stream.
 // Returns the exit status of a refused run, 1.
 int refuse(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -49,6 +49,12 @@ double to_real(const char* word) {
   return std::strtod(word, nullptr);
 }
 
+int occasions(const char* word) {
+  const int T = to_int(word);
+  if (T == INT_MIN) return INT_MAX;
+  return T < 0 ? -T : T;
+}
+
 void reset_settings() {
   nper = 0;
   determ = 0;

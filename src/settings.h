@@ -74,6 +74,8 @@ extern int output_failed;
 // standard atoi and atof give them; integers saturate at the int range instead of wrapping.
 int to_int(const char* word);
 double to_real(const char* word);
+// Number of occasions of a T word: its magnitude (a negative T selects stochastic mode).
+int occasions(const char* word);
 
 // Returns every setting and table to its start value and closes any open output stream,
 // so that one process can run the program several times with the same results.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -11,27 +10,13 @@
 
 #include "support.h"
 
+using occusim::testing::argument_echo;
+using occusim::testing::format;
 using occusim::testing::Outcome;
 using occusim::testing::run_binary;
 using occusim::testing::words;
 
 namespace {
-
-std::string format(const char* form, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* form, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, form);
-  std::vsnprintf(buffer, sizeof buffer, form, args);
-  va_end(args);
-  return buffer;
-}
-
-std::string echo(const std::vector<std::string>& args) {
-  std::string out;
-  for (size_t k = 0; k < args.size(); ++k) out += format("ARG[%zu]:%s\n", k + 1, args[k].c_str());
-  return out;
-}
 
 std::string history_text(int code, int T) {
   std::string text;
@@ -107,7 +92,7 @@ std::vector<double> expected_counts(int T, double N, double psi, double s1, doub
 void expect_run(const Outcome& r, const std::vector<std::string>& args, const std::string& err,
                 const Files& files) {
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, echo(args));
+  EXPECT_EQ(r.out, argument_echo(args));
   EXPECT_EQ(r.err, err);
   EXPECT_EQ(r.file("occusim.sdh"), files.sdh);
   EXPECT_EQ(r.file("occusim.inp"), files.inp);
@@ -260,7 +245,7 @@ TEST(Correlated, StochasticRunMatchesIndependentDraws) {
     EXPECT_EQ(total, 60);
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, c.quiet ? "" : echo(args));
+    EXPECT_EQ(r.out, c.quiet ? "" : argument_echo(args));
     EXPECT_EQ(r.err, err);
     const Files files = written_files(counts, 3, false);
     EXPECT_EQ(r.file("occusim.sdh"), files.sdh);
@@ -288,7 +273,7 @@ TEST(Correlated, RefusedRunsCreateNoFiles) {
     const auto args = words(c.line);
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, echo(args));
+    EXPECT_EQ(r.out, argument_echo(args));
     ASSERT_EQ(r.err.rfind("occusim2: ", 0), 0u) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     for (const auto& number : c.named) EXPECT_NE(r.err.find(number), std::string::npos) << r.err;

@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -15,28 +14,14 @@
 
 #include "support.h"
 
+using occusim::testing::argument_echo;
+using occusim::testing::format;
 using occusim::testing::Outcome;
 using occusim::testing::run_binary;
 using occusim::testing::run_inprocess;
 using occusim::testing::words;
 
 namespace {
-
-std::string format(const char* form, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* form, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, form);
-  std::vsnprintf(buffer, sizeof buffer, form, args);
-  va_end(args);
-  return buffer;
-}
-
-std::string argument_echo(const std::vector<std::string>& args) {
-  std::string text;
-  for (size_t k = 0; k < args.size(); ++k) text += format("ARG[%zu]:%s\n", k + 1, args[k].c_str());
-  return text;
-}
 
 // Frequencies of the single- and multi-season model: N times the probability of each history,
 // summed over every sequence of latent presence states. eps[k] and gam[k] (k = 1 .. T-1) are the

@@ -741,4 +741,17 @@ void report(const std::string& label, const std::string& text) {
   std::fflush(stdout);
 }
 
+std::vector<Cell> cells_of(const std::map<std::string, double>& model,
+                           const std::map<std::string, double>& counts, double N) {
+  std::vector<Cell> cells;
+  for (const auto& [text, p] : model) {
+    const auto found = counts.find(text);
+    cells.push_back({text, found == counts.end() ? 0.0 : found->second, N * p});
+  }
+  for (const auto& [text, count] : counts) {
+    if (!model.count(text)) cells.push_back({text, count, 0.0});
+  }
+  return cells;
+}
+
 }  // namespace occusim::verify

@@ -151,6 +151,11 @@ struct Fit {
   std::string describe() const;
 };
 
+// One cell per history of 'model' (observed count, N times its probability), then one of
+// expectation 0 for every observed history the model does not know.
+std::vector<Cell> cells_of(const std::map<std::string, double>& model,
+                           const std::map<std::string, double>& counts, double N);
+
 // Pearson's chi-square of a multinomial sample: cells whose expectation is below
 // 'min_expected' are pooled (smallest first) until every pool reaches it; 'constraints' is
 // subtracted from the number of cells for the degrees of freedom. Cells of expectation 0

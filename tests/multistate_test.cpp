@@ -8,7 +8,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +20,8 @@
 
 namespace {
 
+using occusim::testing::argument_echo;
+using occusim::testing::format;
 using occusim::testing::Outcome;
 using occusim::testing::run_binary;
 using occusim::testing::words;
@@ -28,22 +29,6 @@ using occusim::testing::words;
 using Row = std::vector<double>;
 using Table = std::vector<Row>;
 using Table3 = std::vector<Table>;
-
-std::string format(const char* form, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* form, ...) {
-  char buffer[1024];
-  va_list args;
-  va_start(args, form);
-  std::vsnprintf(buffer, sizeof buffer, form, args);
-  va_end(args);
-  return buffer;
-}
-
-std::string arg_echo(const std::vector<std::string>& args) {
-  std::string out;
-  for (size_t k = 0; k < args.size(); ++k) out += format("ARG[%zu]:%s\n", k + 1, args[k].c_str());
-  return out;
-}
 
 std::vector<std::string> join(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -306,7 +291,7 @@ const Files kBreedingExampleFiles = {
 TEST(Breeding, DeterministicExampleT1) {
   const Outcome r = run_binary(kBreedingExample);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, arg_echo(kBreedingExample) + kBreedingExampleEcho + kBreedingEnd);
+  EXPECT_EQ(r.out, argument_echo(kBreedingExample) + kBreedingExampleEcho + kBreedingEnd);
   EXPECT_EQ(r.err, "");
   expect_files(r, kBreedingExampleFiles);
 }
@@ -328,8 +313,8 @@ TEST(Breeding, ConsoleLinesWithQuietAndList) {
     const auto args = join(kBreedingExample, words(c.options));
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              (c.quiet ? "" : arg_echo(args)) + kBreedingExampleEcho + c.between + kBreedingEnd);
+    EXPECT_EQ(r.out, (c.quiet ? "" : argument_echo(args)) + kBreedingExampleEcho + c.between +
+                         kBreedingEnd);
     EXPECT_EQ(r.err, "");
     expect_files(r, kBreedingExampleFiles);
   }
@@ -360,7 +345,7 @@ TEST(Breeding, DeterministicTreesMatchEnumeration) {
     const Breeding m = read_breeding(args, c.multiseason);
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, (c.quiet ? "" : arg_echo(args)) + c.echo + kBreedingEnd);
+    EXPECT_EQ(r.out, (c.quiet ? "" : argument_echo(args)) + c.echo + kBreedingEnd);
     EXPECT_EQ(r.err, "");
     expect_files(r, render(breeding_leaves(m), m.T, true));
   }
@@ -398,7 +383,7 @@ TEST(Breeding, NegativeOccasionsRunStochasticTree) {
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, seed_line);
-    EXPECT_EQ(r.out, (quiet ? "" : arg_echo(args)) + breeding_echo(m, 1) +
+    EXPECT_EQ(r.out, (quiet ? "" : argument_echo(args)) + breeding_echo(m, 1) +
                          (quiet ? list_echo(tree.leaves) : "") + kBreedingEnd);
     expect_files(r, render(tree.leaves, 2, false));
   }
@@ -447,7 +432,7 @@ TEST(Breeding, SiteBySiteRows) {
     const Outcome r = run_binary(c.args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, seed_line);
-    EXPECT_EQ(r.out, (c.quiet ? "" : arg_echo(c.args)) + breeding_echo(m, 2) + kBreedingEnd);
+    EXPECT_EQ(r.out, (c.quiet ? "" : argument_echo(c.args)) + breeding_echo(m, 2) + kBreedingEnd);
     expect_files(r, {"", tmp, header(rows, m.T) + tmp + "0\n0\n"});
   }
 }
@@ -617,7 +602,7 @@ TEST(General, ExampleTwoStatesOneOccasion) {
     const bool quiet = std::strstr(options, "QUIET") != nullptr;
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, (quiet ? "" : arg_echo(args)) + kGeneralExampleEcho + kGeneralEnd);
+    EXPECT_EQ(r.out, (quiet ? "" : argument_echo(args)) + kGeneralExampleEcho + kGeneralEnd);
     EXPECT_EQ(r.err, "");
     expect_files(r, expected);
   }
@@ -722,7 +707,7 @@ TEST(General, StochasticIndependentSplits) {
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, seed_line);
-    EXPECT_EQ(r.out, (quiet ? "" : arg_echo(args)) + general_echo(m) + kGeneralEnd);
+    EXPECT_EQ(r.out, (quiet ? "" : argument_echo(args)) + general_echo(m) + kGeneralEnd);
     expect_files(r, render(tree.leaves, 2, false));
   }
 }
@@ -762,7 +747,7 @@ TEST(MultistateRefusal, LimitsAndShortLayouts) {
     for (const auto* args : {&c.args, &quiet}) {
       const Outcome r = run_binary(*args);
       EXPECT_EQ(r.status, 1);
-      EXPECT_EQ(r.out, args == &quiet ? "" : arg_echo(*args));
+      EXPECT_EQ(r.out, args == &quiet ? "" : argument_echo(*args));
       EXPECT_EQ(r.err.rfind("occusim2: ", 0), 0u) << r.err;
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
       EXPECT_EQ(r.err.back(), '\n');

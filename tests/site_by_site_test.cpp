@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -17,27 +16,13 @@
 #include "single_species.h"
 #include "support.h"
 
+using occusim::testing::argument_echo;
+using occusim::testing::format;
 using occusim::testing::Outcome;
 using occusim::testing::run_binary;
 using occusim::testing::words;
 
 namespace {
-
-std::string format(const char* form, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* form, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, form);
-  std::vsnprintf(buffer, sizeof buffer, form, args);
-  va_end(args);
-  return buffer;
-}
-
-std::string echo(const std::vector<std::string>& args) {
-  std::string out;
-  for (size_t k = 0; k < args.size(); ++k) out += format("ARG[%zu]:%s\n", k + 1, args[k].c_str());
-  return out;
-}
 
 // What a site-by-site run reads: tables of T + 1 slots, gam[0] psi, coef[0] the intercept.
 struct Model {
@@ -201,7 +186,7 @@ TEST(SiteBySite, DeterministicRunsRepeatTheUnseededStream) {
     const Outcome first = run_binary(args);
     const Outcome second = run_binary(args);
     EXPECT_EQ(first.status, 0);
-    EXPECT_EQ(first.out, echo(args) + coefficient_echo(c.model));
+    EXPECT_EQ(first.out, argument_echo(args) + coefficient_echo(c.model));
     EXPECT_EQ(first.err, report(c.model));
     EXPECT_EQ(first.file("occusim.sdh"), expected.sdh);
     EXPECT_EQ(first.file("occusim.inp"), expected.inp);
@@ -239,7 +224,7 @@ TEST(SiteBySite, StochasticRunsFollowTheSeed) {
     const auto args = words(c.line);
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, c.quiet ? "" : echo(args) + coefficient_echo(m));
+    EXPECT_EQ(r.out, c.quiet ? "" : argument_echo(args) + coefficient_echo(m));
     EXPECT_EQ(r.err, err);
     EXPECT_EQ(r.file("occusim.sdh"), expected.sdh);
     EXPECT_EQ(r.file("occusim.inp"), expected.inp);
@@ -296,7 +281,8 @@ TEST(SiteBySite, FileStructure) {
   const auto none_args = words("2 0 0.5 0.5 0.5 SIMTYPE NCOVS=2 1 1");
   const Outcome none = run_binary(none_args);
   EXPECT_EQ(none.status, 0);
-  EXPECT_EQ(none.out, echo(none_args) + "coef(0)=1.000000\ncoef(1)=1.000000\ncoef(2)=1.000000\n");
+  EXPECT_EQ(none.out,
+            argument_echo(none_args) + "coef(0)=1.000000\ncoef(1)=1.000000\ncoef(2)=1.000000\n");
   EXPECT_EQ(none.err,
             "T=2 N=0.000000 psi=0.500000\np  = 0.500000 0.500000\neps= 0.000000\ngam= "
             "0.000000\n\n");
@@ -326,7 +312,7 @@ TEST(SiteBySite, MethodsWithSimtypeAreRefused) {
   const auto args = words("2 10 0.5 0.5 0.5 0.5 0.5 0.6 0.6 METH=2 SIMTYPE");
   const Outcome r = run_binary(args);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, echo(args));
+  EXPECT_EQ(r.out, argument_echo(args));
   ASSERT_EQ(r.err.rfind("occusim2: ", 0), 0u) << r.err;
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
   EXPECT_NE(r.err.find("METH"), std::string::npos);

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -56,6 +58,25 @@ std::string read_file(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string format(const char* form, ...) {
+  va_list args;
+  va_start(args, form);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, form, args);
+  va_end(args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  std::vsnprintf(text.data(), text.size() + 1, form, again);
+  va_end(again);
+  return text;
+}
+
+std::string argument_echo(const std::vector<std::string>& args) {
+  std::string text;
+  for (size_t k = 0; k < args.size(); ++k) text += format("ARG[%zu]:%s\n", k + 1, args[k].c_str());
+  return text;
 }
 
 std::vector<std::string> words(const std::string& line) {

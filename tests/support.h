@@ -32,4 +32,10 @@ std::vector<std::string> words(const std::string& line);
 
 std::string read_file(const std::string& path);
 
+// printf into a string of any length.
+std::string format(const char* form, ...) __attribute__((format(printf, 1, 2)));
+
+// The argument echo the program prints for 'args': "ARG[k]:word" per word, from k = 1.
+std::string argument_echo(const std::vector<std::string>& args);
+
 }  // namespace occusim::testing

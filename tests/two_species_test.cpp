@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <random>
 #include <stdexcept>
@@ -17,27 +16,13 @@
 #include "settings.h"
 #include "support.h"
 
+using occusim::testing::argument_echo;
+using occusim::testing::format;
 using occusim::testing::Outcome;
 using occusim::testing::run_binary;
 using occusim::testing::words;
 
 namespace {
-
-std::string format(const char* form, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* form, ...) {
-  char buffer[512];
-  va_list args;
-  va_start(args, form);
-  std::vsnprintf(buffer, sizeof buffer, form, args);
-  va_end(args);
-  return buffer;
-}
-
-std::string echo(const std::vector<std::string>& args) {
-  std::string out;
-  for (size_t k = 0; k < args.size(); ++k) out += format("ARG[%zu]:%s\n", k + 1, args[k].c_str());
-  return out;
-}
 
 // The worked example: T = 1, N = 100, psiA 0.5, psiB1 0.4, psiB2 0.2, pA 0.6, pB 0.5,
 // rA 0.8, rB1 0.9, rB2 0.3.
@@ -168,7 +153,7 @@ TEST(TwoSpecies, WorkedExample) {
   const auto args = words(kExample);
   const Outcome r = run_binary(args);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, echo(args) + kExampleGroups);
+  EXPECT_EQ(r.out, argument_echo(args) + kExampleGroups);
   EXPECT_EQ(r.err, kExampleReport);
   expect_files(r, kExampleData, kExampleList);
 }
@@ -189,7 +174,7 @@ TEST(TwoSpecies, OptionsThatLeaveTheDataAlone) {
     const auto args = words(std::string(kExample) + " " + c.options);
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, (c.quiet ? std::string() : echo(args)) + kExampleGroups);
+    EXPECT_EQ(r.out, (c.quiet ? std::string() : argument_echo(args)) + kExampleGroups);
     EXPECT_EQ(r.err, c.quiet ? "" : kExampleReport);
     expect_files(r, kExampleData, kExampleList);
   }
@@ -204,7 +189,7 @@ TEST(TwoSpecies, ZeroDetectionWithP0missWritesDigits) {
   const auto args = words(join(q, "2SP P0MISS"));
   const Outcome r = run_binary(args);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, echo(args) + group_lines(q, g));
+  EXPECT_EQ(r.out, argument_echo(args) + group_lines(q, g));
   EXPECT_EQ(r.err, two_species_report(q));
   const Files files = written_files(counts, 1, true);
   expect_files(r, files.sdh, files.inp);
@@ -247,7 +232,7 @@ TEST(TwoSpecies, DeterministicRunsMatchTheProductOfChances) {
     const auto counts = expected_counts(q, g);
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, echo(args) + group_lines(q, g));
+    EXPECT_EQ(r.out, argument_echo(args) + group_lines(q, g));
     EXPECT_EQ(r.err, two_species_report(q));
     const Files files = written_files(counts, q.T, true);
     expect_files(r, files.sdh, files.inp);
@@ -274,7 +259,7 @@ TEST(TwoSpecies, OptionWordInsideTheLayoutReadsAsNumber) {
   EXPECT_NEAR(counts[2], 13, 1e-9);
   const Outcome r = run_binary(args);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, echo(args) + kExampleGroups);
+  EXPECT_EQ(r.out, argument_echo(args) + kExampleGroups);
   EXPECT_EQ(r.err, two_species_report(q));
   const Files files = written_files(counts, 1, true);
   expect_files(r, files.sdh, files.inp);
@@ -296,7 +281,7 @@ TEST(TwoSpecies, MethodsPrintTheMultiMethodReport) {
   const Parameters q{1, 100, 0.5, 0.4, 0.2, {0.4, 0.2, 0.8, 0.9, 0.3}};
   Groups g{};
   const Files files = written_files(expected_counts(q, g), 1, true);
-  EXPECT_EQ(r.out, echo(args) + kExampleGroups);
+  EXPECT_EQ(r.out, argument_echo(args) + kExampleGroups);
   expect_files(r, files.sdh, files.inp);
 }
 
@@ -390,7 +375,7 @@ TEST(TwoSpecies, StochasticRunsMatchIndependentDraws) {
     const auto args = words(line);
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, (c.quiet ? std::string() : echo(args)) + group_lines(c.q, g));
+    EXPECT_EQ(r.out, (c.quiet ? std::string() : argument_echo(args)) + group_lines(c.q, g));
     EXPECT_EQ(r.err, err);
     const Files files = written_files(counts, c.q.T, false);
     expect_files(r, files.sdh, files.inp);
@@ -416,7 +401,7 @@ TEST(TwoSpecies, RefusedRunsCreateNoFiles) {
     const auto args = words(c.line);
     const Outcome r = run_binary(args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, echo(args));
+    EXPECT_EQ(r.out, argument_echo(args));
     ASSERT_EQ(r.err.rfind("occusim2: ", 0), 0u) << r.err;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     for (const auto& number : c.named) EXPECT_NE(r.err.find(number), std::string::npos) << r.err;

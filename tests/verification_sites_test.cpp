@@ -27,20 +27,6 @@ std::string seeded(const std::string& command, int seed) {
   return command + " STOCH QUIET SEED=" + std::to_string(seed);
 }
 
-// Cells of 'counts' against N times the probabilities of 'model'.
-std::vector<v::Cell> cells_of(const std::map<std::string, double>& model, const Counts& counts,
-                              double N) {
-  std::vector<v::Cell> cells;
-  for (const auto& [text, p] : model) {
-    const auto found = counts.find(text);
-    cells.push_back({text, found == counts.end() ? 0.0 : found->second, N * p});
-  }
-  for (const auto& [text, count] : counts) {
-    if (!model.count(text)) cells.push_back({text, count, 0.0});
-  }
-  return cells;
-}
-
 std::map<std::string, double> by_code(const v::Row& probabilities, int positions) {
   std::map<std::string, double> model;
   for (long long code = 0; code < static_cast<long long>(probabilities.size()); ++code) {
@@ -133,13 +119,13 @@ TEST(VerifySiteBySite, OccupancyModels) {
     const Counts counts = tally(site_histories(r));
     const std::string label =
         c.name + ", " + std::to_string(static_cast<int>(N)) + " sites: occusim2 " + command;
-    expect_fit(label, cells_of(c.model, counts, N));
+    expect_fit(label, v::cells_of(c.model, counts, N));
     if (faults.count(c.name)) {
       expect_rejected(
           label + " against the fault '" +
               (c.name == "SIMTYPE SSOCC" ? "ssPsi1 and ssPsi2 swapped" : "eps and gam swapped") +
               "'",
-          v::pearson(cells_of(faults.at(c.name), counts, N)));
+          v::pearson(v::cells_of(faults.at(c.name), counts, N)));
     }
   }
 }
@@ -251,9 +237,9 @@ TEST(VerifySiteBySite, BreedingMultistate) {
     const std::string label = std::string("breeding multistate SIMTYPE") +
                               (multiseason ? " MULTISEASON" : "") + ", 30000 sites: occusim2 " +
                               command;
-    expect_fit(label, cells_of(v::breeding_site_probabilities(m), counts, N));
+    expect_fit(label, v::cells_of(v::breeding_site_probabilities(m), counts, N));
     expect_rejected(label + " against the tree's digit (young among detected adults)",
-                    v::pearson(cells_of(v::merge_leaves(v::breeding_leaves(m)), counts, N)));
+                    v::pearson(v::cells_of(v::merge_leaves(v::breeding_leaves(m)), counts, N)));
   }
 }
 

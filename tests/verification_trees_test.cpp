@@ -55,21 +55,9 @@ Model reversed(const Model& model) {
   return result;
 }
 
-std::vector<v::Cell> cells_of(const Model& model, const Counts& counts, double N) {
-  std::vector<v::Cell> cells;
-  for (const auto& [text, p] : model) {
-    const auto found = counts.find(text);
-    cells.push_back({text, found == counts.end() ? 0.0 : found->second, N * p});
-  }
-  for (const auto& [text, count] : counts) {
-    if (!model.count(text)) cells.push_back({text, count, 0.0});
-  }
-  return cells;
-}
-
 // The counts of N sites fit the model; 'label' names the model, its parameters and the runs.
 void expect_fit(const std::string& label, const Model& model, const Counts& counts, double N) {
-  const auto cells = cells_of(model, counts, N);
+  const auto cells = v::cells_of(model, counts, N);
   const auto impossible = v::impossible_cells(cells);
   EXPECT_TRUE(impossible.empty()) << label
                                   << ": history of probability 0 observed: " << impossible.front();
@@ -81,7 +69,7 @@ void expect_fit(const std::string& label, const Model& model, const Counts& coun
 // The same counts reject the model with a fault.
 void expect_rejected(const std::string& label, const Model& faulty, const Counts& counts,
                      double N) {
-  const auto cells = cells_of(faulty, counts, N);
+  const auto cells = v::cells_of(faulty, counts, N);
   const auto impossible = v::impossible_cells(cells);
   if (!impossible.empty()) {
     v::report(label, "observed histories of probability 0, e.g. " + impossible.front());
